@@ -14,6 +14,7 @@ extern const int ZoomFactor[5];
 class IRGBView : public Fl_Widget {
  public:
   IRGBView(int x, int y, int w, int h);
+  // Closes both image sources and releases their one shared output buffer once.
   ~IRGBView() override;
 
   // Gives every field its initial value; owner receives cursor changes and redraws.
@@ -28,6 +29,7 @@ class IRGBView : public Fl_Widget {
   void set_position(int x, int y);
 
   // Replace the primary / overview image; return the new source or null if it did not open.
+  // The shared output buffer passes to a new primary, or is released when none opened.
   ImageSource *load_image(const char *path);
   ImageSource *load_overview(const char *path);
 
@@ -58,6 +60,11 @@ class IRGBView : public Fl_Widget {
   int dragging_;         // a pan has begun and not ended
   Fl_Window *owner_;     // the window holding the view; not owned
   unsigned sample_count_;// samplings done by draw, so a redraw that did not sample shows
+
+ private:
+  // Makes a new w x h picture from the primary or, at levels 3 and 4, the overview, and
+  // records the size and level it was made for. rgb_ is null when nothing could be made.
+  void sample_picture(int w, int h);
 };
 
 // The zoom commands, callbacks of the "Zoom In" and "Zoom Out" buttons.
