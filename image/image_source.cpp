@@ -32,7 +32,8 @@ static ImageSource *image_source_new(int32_t kind, uint32_t width, uint32_t heig
   if (width == 0 || height == 0) return nullptr;
   if (width > static_cast<uint32_t>(INT32_MAX / 3) || height > static_cast<uint32_t>(INT32_MAX))
     return nullptr;
-  if (height > SIZE_MAX / sizeof(RowSlot)) return nullptr;
+  // The slot array's size in bytes must fit a 32-bit int too, as every other size does.
+  if (height > static_cast<uint32_t>(INT32_MAX) / sizeof(RowSlot)) return nullptr;
   ImageSource *src = static_cast<ImageSource *>(std::calloc(1, sizeof(ImageSource)));
   if (!src) return nullptr;
   src->rows = static_cast<RowSlot *>(std::calloc(height, sizeof(RowSlot)));

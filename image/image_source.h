@@ -31,7 +31,7 @@ struct ImageSource {
   uint8_t *parked_row;     // one buffer set aside for the next row to be read
   uint8_t **spare_rows;    // IMAGE_SPARE_SLOTS entries, null where empty
   int32_t spare_count;     // filled entries of spare_rows
-  uint8_t *out_buffer;     // sampling output; not owned: the view may share it between sources
+  uint8_t *out_buffer;     // sampling output (malloc'd); close leaves it: the view shares it
   int32_t out_cap_width;   // columns out_buffer was allocated for
   int32_t out_cap_height;  // rows out_buffer was allocated for
   uint32_t soft_limit;     // row-buffer bytes above which rows outside the window are recycled
@@ -46,8 +46,9 @@ enum : uint32_t {
   IMAGE_HARD_LIMIT = 0x10000000u,  // 256 MiB
 };
 
-// Opens a TIFF (by its byte-order mark) or else a JPEG; reads only the header.
-// Returns null on any failure, including files libjpeg cannot decode; never exits.
+// Opens a TIFF (by its byte-order mark "II" or "MM") or else a JPEG; reads only the header.
+// Accepts interleaved 8-bit RGB TIFF strips and 3-component JPEG. Returns null on any
+// failure, including files libjpeg cannot decode (its message on stderr); never exits.
 ImageSource *image_source_open(const char *path);
 
 // Releases the source and everything it owns except out_buffer. Null is ignored.
@@ -69,11 +70,14 @@ void image_source_refill_spares(ImageSource *src, int window_top, int window_end
 // limit or when no cached row lies outside the window.
 uint8_t *image_source_evict_row(ImageSource *src, int window_top, int window_end);
 
-// Reads `row` into `buffer` (row_bytes bytes). A row that cannot be read is grey.
+// Reads `row` into `buffer` (row_bytes bytes): a TIFF scanline, or JPEG decoding forwards
+// with a restart when the row lies above the decoder. A row that cannot be read is grey.
 void image_source_read_row(ImageSource *src, uint8_t *buffer, int row);
 
 // Samples a w x h picture from (pos_x, pos_y), each pixel the average of factor x factor
-// image pixels, grey outside the image. Returns out_buffer, or null when out of memory
-// or when w * h * 3 does not fit. A negative factor -g only loads the rows of the
-// factor-g window into the row store; 0 only prepares the buffer.
+// image pixels (factor 1, 2, 4 or 8), grey outside the image. The buffer is reallocated
+// only when w or h exceeds its capacity. A negative factor -g only loads the rows of the
+// factor-g window into the row store; any other factor loads them and writes nothing;
+// 0 only prepares the buffer. Returns out_buffer; null for a null source, a negative
+// size or position, w * h * 3 beyond INT32_MAX, no memory, or a row that could not be had.
 uint8_t *image_source_sample(ImageSource *src, int w, int h, int factor);

@@ -96,6 +96,13 @@ bool write_tiff(const std::string &path, int width, int height, const RowFn &row
     uint16_t extra = EXTRASAMPLE_UNASSALPHA;
     TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
   }
+  std::vector<uint16_t> ramp;
+  if (opt.colormap && opt.photometric == PHOTOMETRIC_PALETTE) {
+    ramp.resize(size_t(1) << opt.bits_per_sample);
+    for (size_t i = 0; i < ramp.size(); ++i)
+      ramp[i] = static_cast<uint16_t>(i * 65535 / (ramp.size() - 1));
+    TIFFSetField(t, TIFFTAG_COLORMAP, ramp.data(), ramp.data(), ramp.data());
+  }
   const int spp = opt.samples_per_pixel;
   const int bytes = opt.bits_per_sample / 8 > 0 ? opt.bits_per_sample / 8 : 1;
   std::vector<uint8_t> rgb(static_cast<size_t>(width) * 3);

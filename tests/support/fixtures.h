@@ -35,6 +35,7 @@ struct TiffOptions {
   int compression = 1;       // COMPRESSION_NONE
   int rows_per_strip = 16;
   bool big_endian = false;   // "MM" instead of "II"
+  bool colormap = false;     // with PHOTOMETRIC_PALETTE: write a grey-ramp ColorMap
 };
 // Writes 8-bit samples from `rows` (16-bit files get each sample scaled up).
 bool write_tiff(const std::string &path, int width, int height, const RowFn &rows,
