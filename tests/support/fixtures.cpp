@@ -60,6 +60,7 @@ bool write_jpeg(const std::string &path, int width, int height, const RowFn &row
   jpeg_set_defaults(&cinfo);
   jpeg_set_quality(&cinfo, opt.quality, TRUE);
   cinfo.restart_in_rows = opt.restart_rows;
+  if (opt.progressive) jpeg_simple_progression(&cinfo);
   jpeg_start_compress(&cinfo, TRUE);
   std::vector<uint8_t> row(static_cast<size_t>(width) * opt.components);
   std::vector<uint8_t> rgb(static_cast<size_t>(width) * 3);

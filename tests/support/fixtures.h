@@ -22,6 +22,7 @@ struct JpegOptions {
   int quality = 95;
   int components = 3;        // 1 greyscale, 3 RGB, 4 CMYK
   int restart_rows = 0;      // restart marker every N MCU rows, 0 for none
+  bool progressive = false;  // progressive scans instead of one baseline scan
 };
 // Streams the rows through libjpeg, so large images never sit in memory. Returns false on failure.
 bool write_jpeg(const std::string &path, int width, int height, const RowFn &rows,
