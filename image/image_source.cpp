@@ -65,6 +65,15 @@ static ImageSource *image_source_open_tiff(TIFF *tiff) {
     return nullptr;
   }
   src->tiff = tiff;
+  uint16_t compression = COMPRESSION_NONE;
+  uint32_t strip_rows = 0;
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &strip_rows);
+  if (compression != COMPRESSION_NONE) {
+    const uint32_t h = static_cast<uint32_t>(src->height);
+    src->tiff_strip_rows = static_cast<int32_t>(strip_rows == 0 || strip_rows > h ? h : strip_rows);
+  }
+  src->tiff_next_row = -1;
   return src;
 }
 

@@ -39,6 +39,9 @@ struct ImageSource {
   uint32_t allocated_bytes;// row-buffer bytes allocated since open; never decreases
   int32_t *sums;           // per output column red, green, blue block sums
   int32_t sums_cap;        // entries allocated in sums
+  int32_t tiff_strip_rows; // compressed TIFF strips: rows per strip (libtiff cannot skip
+                           // forwards inside them); 0 when libtiff seeks by itself
+  int32_t tiff_next_row;   // the row libtiff's strip decoder delivers next, or -1
 };
 
 enum : uint32_t {

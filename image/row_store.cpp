@@ -49,11 +49,31 @@ uint8_t *image_source_evict_row(ImageSource *src, int window_top, int window_end
   return buffer;
 }
 
-void image_source_read_row(ImageSource *src, uint8_t *buffer, int row) {
-  if (src->kind == IMAGE_KIND_TIFF) {
-    // A recycled buffer would still show another row's pixels: a failed read is grey.
-    if (TIFFReadScanline(src->tiff, buffer, static_cast<uint32_t>(row), 0) < 0)
+// Reads one TIFF scanline. Inside a compressed strip libtiff decodes forwards only and
+// refuses to skip, so the rows of the strip before the wanted one are decoded first (into
+// the same buffer), from the strip's start or from where its decoder stands.
+static void tiff_read_row(ImageSource *src, uint8_t *buffer, int row) {
+  int from = row;
+  if (src->tiff_strip_rows > 0) {
+    const int strip_start = row - row % src->tiff_strip_rows;
+    from = src->tiff_next_row > strip_start && src->tiff_next_row <= row ? src->tiff_next_row
+                                                                          : strip_start;
+  }
+  for (int y = from; y <= row; ++y) {
+    if (TIFFReadScanline(src->tiff, buffer, static_cast<uint32_t>(y), 0) < 0) {
+      // A recycled buffer would still show another row's pixels: a failed read is grey.
       std::memset(buffer, IMAGE_GREY, static_cast<size_t>(src->row_bytes));
+      src->tiff_next_row = -1;
+      return;
+    }
+  }
+  src->tiff_next_row = row + 1;
+}
+
+void image_source_read_row(ImageSource *src, uint8_t *buffer, int row) {
+  if (!src || !buffer || row < 0 || row >= src->height) return;
+  if (src->kind == IMAGE_KIND_TIFF) {
+    tiff_read_row(src, buffer, row);
   } else {
     jpeg_reader_read_row(src->jpeg, buffer, row);
   }
