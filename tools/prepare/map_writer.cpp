@@ -1,6 +1,7 @@
 #include "map_writer.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -26,6 +27,31 @@ static void jpeg_sink_error_exit(j_common_ptr cinfo) {
   JpegSink *sink = reinterpret_cast<JpegSink *>(cinfo->client_data);
   (*cinfo->err->format_message)(cinfo, sink->message);
   longjmp(sink->jump, 1);
+}
+
+// libtiff reports write errors through its error handler; while this writer calls it,
+// the message is kept for the one-line error instead of being printed.
+static char tiff_message[256];
+
+static void keep_tiff_message(const char *module, const char *fmt, va_list ap) {
+  char text[200];
+  std::vsnprintf(text, sizeof text, fmt, ap);
+  std::snprintf(tiff_message, sizeof tiff_message, "%s%s%s", module ? module : "",
+                module ? ": " : "", text);
+}
+
+namespace {
+struct TiffMessageTrap {
+  TiffMessageTrap() : old_(TIFFSetErrorHandler(keep_tiff_message)) { tiff_message[0] = '\0'; }
+  ~TiffMessageTrap() { TIFFSetErrorHandler(old_); }
+  TIFFErrorHandler old_;
+};
+}  // namespace
+
+// The reason of a failed libtiff call: the system's, else libtiff's own message.
+static const char *tiff_failure(int saved_errno) {
+  if (saved_errno) return std::strerror(saved_errno);
+  return tiff_message[0] ? tiff_message : "libtiff write failed";
 }
 
 const char *map_compression_name(int compression) {
@@ -106,10 +132,11 @@ static int open_tiff(MapWriter *mw, PrepareError *err) {
   const int fd = dup(mw->file.fd);
   if (fd < 0) return prepare_fail(err, "cannot write %s: %s", mw->file.final_path, std::strerror(errno));
   // A classic TIFF addresses at most 4 GiB; an uncompressed 21600 x 10800 map is 700 MB.
+  TiffMessageTrap trap;
   TIFF *t = TIFFFdOpen(fd, mw->file.temp_path, "w");
   if (!t) {
     close(fd);
-    return prepare_fail(err, "cannot write %s: libtiff refused to create it", mw->file.final_path);
+    return prepare_fail(err, "cannot write %s: %s", mw->file.final_path, tiff_failure(0));
   }
   mw->tiff = t;
   TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(mw->width));
@@ -160,11 +187,11 @@ int map_writer_write_row(MapWriter *mw, const uint8_t *row, PrepareError *err) {
       return prepare_fail(err, "cannot write %s: %s", mw->file.final_path, mw->jpeg->message);
   } else if (mw->tiff) {
     // TIFFWriteScanline wants a writable buffer but leaves it unchanged.
+    TiffMessageTrap trap;
     errno = 0;
     if (TIFFWriteScanline(mw->tiff, const_cast<uint8_t *>(row),
                           static_cast<uint32_t>(mw->rows_written), 0) != 1)
-      return prepare_fail(err, "cannot write %s: %s", mw->file.final_path,
-                          errno ? std::strerror(errno) : "libtiff write failed");
+      return prepare_fail(err, "cannot write %s: %s", mw->file.final_path, tiff_failure(errno));
   } else {
     return prepare_fail(err, "%s is not open", mw->file.final_path);
   }
@@ -186,10 +213,10 @@ int map_writer_finish(MapWriter *mw, PrepareError *err) {
     jpeg_sink_free(s);
     mw->jpeg = nullptr;
   } else if (mw->tiff) {
+    TiffMessageTrap trap;
     errno = 0;
     if (TIFFFlush(mw->tiff) != 1)
-      status = prepare_fail(err, "cannot write %s: %s", mw->file.final_path,
-                            errno ? std::strerror(errno) : "libtiff write failed");
+      status = prepare_fail(err, "cannot write %s: %s", mw->file.final_path, tiff_failure(errno));
     TIFFClose(mw->tiff);
     mw->tiff = nullptr;
   }
@@ -204,6 +231,8 @@ void map_writer_discard(MapWriter *mw) {
     mw->jpeg = nullptr;
   }
   if (mw->tiff) {
+    // Closing flushes what is buffered; after a failed write that fails again, quietly.
+    TiffMessageTrap trap;
     TIFFClose(mw->tiff);
     mw->tiff = nullptr;
   }

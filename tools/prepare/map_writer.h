@@ -7,7 +7,8 @@
 #include "prepare_error.h"
 #include "temp_file.h"
 
-enum MapFormat { MAP_FORMAT_JPEG = 1, MAP_FORMAT_TIFF = 2 };
+// The same numbers as the image source's kinds (IMAGE_KIND_TIFF, IMAGE_KIND_JPEG).
+enum MapFormat { MAP_FORMAT_TIFF = 1, MAP_FORMAT_JPEG = 2 };
 enum MapCompression { MAP_TIFF_NONE = 0, MAP_TIFF_DEFLATE = 1, MAP_TIFF_LZW = 2 };
 enum { MAP_TIFF_ROWS_PER_STRIP = 16, MAP_DEFAULT_QUALITY = 90 };
 

@@ -12,6 +12,9 @@
 #include "image_source.h"
 #include "resample.h"
 
+static_assert(int(MAP_FORMAT_TIFF) == int(IMAGE_KIND_TIFF) && int(MAP_FORMAT_JPEG) == int(IMAGE_KIND_JPEG),
+              "a format names the kind of file the image source opens");
+
 void prepare_options_init(PrepareOptions *opt) {
   std::memset(opt, 0, sizeof *opt);
   opt->format = PREPARE_FORMAT_AUTO;
@@ -34,9 +37,10 @@ static int make_dirs(const char *path, PrepareError *err) {
       if (mkdir(buf, 0755) != 0 && errno != EEXIST)
         return prepare_fail(err, "cannot create folder %s: %s", buf, std::strerror(errno));
       struct stat st;
-      if (stat(buf, &st) != 0 || !S_ISDIR(st.st_mode))
-        return prepare_fail(err, "cannot create folder %s: %s", buf,
-                            errno ? std::strerror(errno) : "not a folder");
+      if (stat(buf, &st) != 0)
+        return prepare_fail(err, "cannot create folder %s: %s", buf, std::strerror(errno));
+      if (!S_ISDIR(st.st_mode))
+        return prepare_fail(err, "cannot create folder %s: %s", buf, std::strerror(ENOTDIR));
       if (end) break;
       *p = '/';
       while (p[1] == '/') ++p;
@@ -52,7 +56,6 @@ int prepare_resources_dir(const char *bundle, char *dir, size_t dir_size, Prepar
   if (std::snprintf(dir, dir_size, "%s%sContents/Resources", bundle, sep) >=
       static_cast<int>(dir_size) - 1)
     return prepare_fail(err, "path too long: %s", bundle);
-  errno = 0;
   if (make_dirs(dir, err)) return 1;
   std::strcat(dir, "/");
   return 0;
@@ -234,10 +237,6 @@ int prepare_bundle(const char *source, const char *bundle, const PrepareOptions 
   if (source_probe(source, &report->source, err)) return 1;
   report->copied = prepare_can_copy(&report->source, opt);
   report->full = prepare_encoding(&report->source, opt);
-  if (report->copied) {
-    // The copy keeps the source's own encoding; the overview gets the same format.
-    report->full.format = report->source.kind == IMAGE_KIND_TIFF ? MAP_FORMAT_TIFF : MAP_FORMAT_JPEG;
-  }
   report->overview = report->full;
 
   char dir[PATH_MAX];
