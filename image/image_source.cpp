@@ -98,7 +98,9 @@ ImageSource *image_source_open(const char *path) {
   size_t got = std::fread(mark, 1, 2, f);
   std::fclose(f);
   if (got == 2 && mark[0] == mark[1] && (mark[0] == 'M' || mark[0] == 'I')) {
-    TIFF *tiff = TIFFOpen(path, "r");
+    // "m": no memory mapping. A mapped 700 MB file would count every page it touched
+    // in the process's resident memory, beside the row store's own bounded buffers.
+    TIFF *tiff = TIFFOpen(path, "rm");
     if (tiff) return image_source_open_tiff(tiff);
   }
   // Everything else, including a TIFF mark that libtiff refused, is tried as JPEG; libjpeg
