@@ -86,7 +86,7 @@ bool sample_blocks(ImageSource *src, uint8_t *out, int w, const Window &win,
     const int row = static_cast<int>(y);
     const uint8_t *p = image_source_fetch_row(src, row, win.top, win.end);
     if (!p) return false;
-    p += static_cast<size_t>(src->pos_x) * 3;
+    if (cols.full > 0 || cols.partial > 0) p += static_cast<size_t>(src->pos_x) * 3;
     int32_t *s = sums;
     for (int j = 0; j < cols.full; ++j, s += 3, p += 3 * F) {
       int32_t r = 0, g = 0, b = 0;

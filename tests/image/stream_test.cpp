@@ -46,6 +46,7 @@ TEST_P(StreamSmall, AWindowTallerThanTheHardLimitStreamsThrough) {
       {5, 0, 4, 250, 8},       // all 2000 rows
       {0, 1200, 24, 100, 1},   // back up again
   };
+  uint32_t after_first = 0;
   for (const Pass &p : passes) {
     SCOPED_TRACE(testing::Message() << "window at " << p.x0 << "," << p.y0 << " f " << p.f);
     src->pos_x = p.x0;
@@ -55,6 +56,11 @@ TEST_P(StreamSmall, AWindowTallerThanTheHardLimitStreamsThrough) {
     std::vector<uint8_t> want = imgtest::reference_sample(img, w, h, p.x0, p.y0, p.w, p.h, p.f);
     EXPECT_EQ(imgtest::first_difference(out, want.data(), want.size()), -1);
     EXPECT_LE(src->allocated_bytes, src->hard_limit + rb);
+    // Past the hard limit after the first window, nothing more is ever allocated.
+    if (&p != passes) {
+      EXPECT_EQ(src->allocated_bytes, after_first);
+    }
+    after_first = src->allocated_bytes;
     imgtest::expect_buffers_accounted(src.get());
   }
   EXPECT_GT(src->allocated_bytes, src->hard_limit);  // the streaming regime was reached
