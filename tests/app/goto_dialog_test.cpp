@@ -119,6 +119,8 @@ const OkCase kOkCases[] = {
     {"beyond int but finite", "3e8", "-4e8", 1, 0, MAP_H},
 };
 
+void PrintTo(const OkCase &c, std::ostream *os) { *os << c.name; }
+
 class GotoOk : public ::testing::TestWithParam<OkCase> {};
 
 TEST_P(GotoOk, StoresThePositionThatCentresTheTypedPoint) {

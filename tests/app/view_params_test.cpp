@@ -92,6 +92,8 @@ const LoadCase kLoadCases[] = {
      false, kMain, kDialog},
     {"caps at W-200 and H-200", "25000 20000 3" FULL_WINDOWS, false, 0, MAP_W - 200, MAP_H - 200,
      3, true, true, kMain, kDialog},
+    {"just past the caps", "21401 10601 3" FULL_WINDOWS, false, 0, 21400, 10600, 3, true, true,
+     kMain, kDialog},
     {"exactly at the caps", "21400 10600 3" FULL_WINDOWS, false, 0, 21400, 10600, 3, true, true,
      kMain, kDialog},
     {"negative column and row raised to 0", "-50 -7 3" FULL_WINDOWS, false, 0, 0, 0, 3, true,
@@ -133,6 +135,8 @@ const LoadCase kLoadCases[] = {
     {"a doubled sign stops the reading", "5000 --2500 2" FULL_WINDOWS, false, 0, 5000, 0, 1,
      false, true, kMainBuilt, kDialogBuilt},
 };
+
+void PrintTo(const LoadCase &c, std::ostream *os) { *os << c.name; }
 
 class ViewParamsLoad : public ::testing::TestWithParam<LoadCase> {};
 
@@ -376,6 +380,8 @@ const PrefetchCase kPrefetchCases[] = {
     {"5000 3000 3", 1, 0, 3000},
     {"5000 3000 4", 1, 0, 3000},
 };
+
+void PrintTo(const PrefetchCase &c, std::ostream *os) { *os << '"' << c.content << '"'; }
 
 class ViewParamsPrefetch : public ::testing::TestWithParam<PrefetchCase> {};
 
