@@ -63,7 +63,9 @@ void image_source_close(ImageSource *src);
 // null when no buffer could be had. Valid until finish_row or the next fetch.
 uint8_t *image_source_fetch_row(ImageSource *src, int row, int window_top, int window_end);
 
-// Hands a used row back; past the hard limit with an empty pool its buffer is parked.
+// Hands a used row back. Past the hard limit with an empty pool its buffer is parked for
+// the next row to be read (an earlier parked buffer moves into the pool), so it is no
+// longer cached.
 void image_source_finish_row(ImageSource *src, int row);
 
 // Moves buffers of cached rows outside the window into the spare pool (past the soft limit).
