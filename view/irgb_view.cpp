@@ -9,7 +9,9 @@
 
 const int ZoomFactor[5] = {1, 1, 2, 4, 8};
 
-IRGBView::IRGBView(int x, int y, int w, int h) : Fl_Widget(x, y, w, h, nullptr) {}
+// init() with the owner must still follow; the fields are given their start values here
+// too, so that a view destroyed or drawn before init() reads no indeterminate pointer.
+IRGBView::IRGBView(int x, int y, int w, int h) : Fl_Widget(x, y, w, h, nullptr) { init(nullptr); }
 
 // The view's sources share one output buffer that closing a source leaves alone. The
 // primary holds it between draws; the overview's copy is only borrowed for the length

@@ -13,6 +13,7 @@ extern const int ZoomFactor[5];
 
 class IRGBView : public Fl_Widget {
  public:
+  // A view with no label, no images and no owner; init() gives it its owner.
   IRGBView(int x, int y, int w, int h);
   // Closes both image sources and releases their one shared output buffer once.
   ~IRGBView() override;
