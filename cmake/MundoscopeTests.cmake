@@ -2,7 +2,7 @@ include(GoogleTest)
 
 # mundoscope_test(NAME SOURCES... LIBS libs... [GUI])
 # A GoogleTest binary run by CTest. GUI tests get their own X server through
-# xvfb-run, so they pass on a machine without a display, and carry the label "gui".
+# tests/support/with-xvfb, so they pass on a machine without a display, and carry the label "gui".
 function(mundoscope_test name)
   cmake_parse_arguments(T "GUI" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
