@@ -14,12 +14,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
-#include <tiffio.h>
-
+#include "fixtures.h"
 #include "image_source.h"
 #include "jpeg_reader.h"
 
@@ -30,7 +29,7 @@ const int kViewW = 627, kViewH = 572;
 
 // A map-like picture: smooth continents and seas, with fine texture everywhere, so that
 // the entropy coder and the IDCT have as much to do as on a real photograph of the Earth.
-void map_row(int y, std::vector<uint8_t> &row, const std::vector<float> &wave) {
+void map_row(int y, uint8_t *row, const std::vector<float> &wave) {
   for (int x = 0; x < kWidth; ++x) {
     float land = wave[x] + wave[(y * 7 + x / 3) % kWidth] * 0.7f +
                  std::sin(static_cast<float>(y) * 0.0021f + wave[(x * 3) % kWidth]);
@@ -66,57 +65,28 @@ bool exists(const std::string &path) {
   return stat(path.c_str(), &st) == 0 && st.st_size > 0;
 }
 
+// The map rows for the fixture writers, which stream them to the file.
+fixture::RowFn map_rows() {
+  auto wave = std::make_shared<std::vector<float>>(make_wave());
+  return [wave](int y, uint8_t *row) { map_row(y, row, *wave); };
+}
+
+// Written under a temporary name and renamed, so an interrupted run leaves no half map.
 bool write_jpeg(const std::string &path) {
   const std::string tmp = path + ".part";
-  FILE *f = std::fopen(tmp.c_str(), "wb");
-  if (!f) return false;
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr jerr;
-  cinfo.err = jpeg_std_error(&jerr);
-  jpeg_create_compress(&cinfo);
-  jpeg_stdio_dest(&cinfo, f);
-  cinfo.image_width = kWidth;
-  cinfo.image_height = kHeight;
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 90, TRUE);
-  jpeg_start_compress(&cinfo, TRUE);
-  std::vector<uint8_t> row(static_cast<size_t>(kWidth) * 3);
-  std::vector<float> wave = make_wave();
-  for (int y = 0; y < kHeight; ++y) {
-    map_row(y, row, wave);
-    JSAMPROW p = row.data();
-    jpeg_write_scanlines(&cinfo, &p, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  if (std::fclose(f) != 0) return false;
-  return std::rename(tmp.c_str(), path.c_str()) == 0;
+  fixture::JpegOptions opt;
+  opt.quality = 90;
+  return fixture::write_jpeg(tmp, kWidth, kHeight, map_rows(), opt) &&
+         std::rename(tmp.c_str(), path.c_str()) == 0;
 }
 
 // Uncompressed, 8 rows a strip: libtiff seeks straight to any row.
 bool write_tiff(const std::string &path) {
   const std::string tmp = path + ".part";
-  TIFF *t = TIFFOpen(tmp.c_str(), "w");
-  if (!t) return false;
-  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(kWidth));
-  TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(kHeight));
-  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
-  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
-  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 8u);
-  std::vector<uint8_t> row(static_cast<size_t>(kWidth) * 3);
-  std::vector<float> wave = make_wave();
-  bool ok = true;
-  for (int y = 0; y < kHeight && ok; ++y) {
-    map_row(y, row, wave);
-    ok = TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), 0) == 1;
-  }
-  TIFFClose(t);
-  return ok && std::rename(tmp.c_str(), path.c_str()) == 0;
+  fixture::TiffOptions opt;
+  opt.rows_per_strip = 8;
+  return fixture::write_tiff(tmp, kWidth, kHeight, map_rows(), opt) &&
+         std::rename(tmp.c_str(), path.c_str()) == 0;
 }
 
 double now_ms() {

@@ -4,52 +4,26 @@
 // a pan with its marker and read-out, Ctrl+O, and screenshots saved in the build folder.
 #include <gtest/gtest.h>  // before the X headers, whose macros clash with its names
 
-#include <fcntl.h>
-#include <limits.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "fixtures.h"
+#include "program_runner.h"
 #include "x11util.h"
-
-extern char **environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using runner::wait_for;
 
 const char *kFirstTitle = "Mundoscope v1.0 - Use mouse 'click and drag' to pan";
 const char *kLoadingTitle = "Mundoscope - please wait while loading the image...";
 const int kViewW = 627, kViewH = 572;
-
-std::string read_all(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-bool wait_for(const std::function<bool()> &pred, double seconds) {
-  const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-  while (!pred()) {
-    if (Clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 int sh(const std::string &cmd) { return std::system(cmd.c_str()); }
 
@@ -88,25 +62,14 @@ const Maps &maps() {
   return m;
 }
 
-// A bundle folder laid out as the build lays it out, holding a copy of the executable
-// (a link would resolve to the build's own bundle).
+// A bundle with a copy of the viewer and, as asked, the maps.
 class Bundle {
  public:
   // `base` is the folder to make Mundoscope.app in; empty for a new temporary one.
   bool make(bool with_map, bool with_overview, const std::string &base = std::string()) {
     root_ = base.empty() ? fixture::make_temp_dir("run") : base;
-    if (root_.empty()) return false;
-    char real[PATH_MAX];
-    if (!realpath(root_.c_str(), real)) return false;
-    app_ = std::string(real) + "/Mundoscope.app";
-    for (const std::string &d : {app_, app_ + "/Contents", app_ + "/Contents/Linux",
-                                 app_ + "/Contents/Resources"})
-      if (mkdir(d.c_str(), 0755) != 0) return false;
-    exe_ = app_ + "/Contents/Linux/mundoscope";
-    const char *built = std::getenv("MUNDOSCOPE_BUNDLE_DIR");
-    if (!built) return false;
-    bool ok = copy(std::string(built) + "/Contents/Linux/mundoscope", exe_) &&
-              chmod(exe_.c_str(), 0755) == 0;
+    if (!runner::copy_bundle(root_, true, &copy_)) return false;
+    bool ok = true;
     if (with_map) ok = ok && copy(maps().full, resources() + "VisibleEarth.dat");
     if (with_overview) ok = ok && copy(maps().overview, resources() + "VisibleEarth_25.dat");
     return ok;
@@ -114,70 +77,28 @@ class Bundle {
   ~Bundle() {
     if (!keep_) fixture::remove_tree(root_);
   }
-  std::string resources() const { return app_ + "/Contents/Resources/"; }
-  const std::string &exe() const { return exe_; }
+  std::string resources() const { return copy_.resources; }
+  const std::string &exe() const { return copy_.exe; }
   const std::string &root() const { return root_; }
   void keep() { keep_ = true; }
 
  private:
   static bool copy(const std::string &from, const std::string &to) {
-    const std::string bytes = read_all(from);
+    const std::string bytes = runner::read_all(from);
     return !bytes.empty() && fixture::write_bytes(to, bytes);
   }
-  std::string root_, app_, exe_;
+  std::string root_;
+  runner::BundleCopy copy_;
   bool keep_ = false;
 };
 
-// One run of the program, its output in files; killed (this process only) if a test
-// leaves it running.
-class ProgramProcess {
+// One run of the program, its output in files beside the bundle. The program looks up
+// nothing relative to the working folder; the file chooser starts there.
+class ProgramProcess : public runner::Program {
  public:
   bool start(const Bundle &b, const std::string &cwd) {
-    out_ = b.root() + "/stdout";
-    err_ = b.root() + "/stderr";
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    // The program looks up nothing relative to the working folder; the file chooser
-    // starts there.
-    const std::string exe = b.exe();
-    char *argv[] = {const_cast<char *>(exe.c_str()), nullptr};
-    char old[PATH_MAX];
-    if (!getcwd(old, sizeof old) || chdir(cwd.c_str()) != 0) return false;
-    const int rc = posix_spawn(&pid_, exe.c_str(), &fa, nullptr, argv, environ);
-    if (chdir(old) != 0) return false;
-    posix_spawn_file_actions_destroy(&fa);
-    return rc == 0;
+    return Program::start({b.exe()}, b.root() + "/stdout", b.root() + "/stderr", cwd);
   }
-  bool running() {
-    if (pid_ <= 0) return false;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = 0;
-      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      return false;
-    }
-    return true;
-  }
-  // The exit status, or -1 if the program is still running after `seconds`.
-  int wait_exit(double seconds) {
-    wait_for([this] { return !running(); }, seconds);
-    return pid_ > 0 ? -1 : status_;
-  }
-  std::string out() const { return read_all(out_); }
-  std::string err() const { return read_all(err_); }
-  ~ProgramProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-
- private:
-  pid_t pid_ = 0;
-  int status_ = -1;
-  std::string out_, err_;
 };
 
 class ProgramRun : public ::testing::Test {
@@ -218,20 +139,9 @@ class ProgramRun : public ::testing::Test {
     if (!x11::grab_screen(d_, x, y, 1, 1, &p)) return {};
     return {p[0], p[1], p[2]};
   }
+  // The screen is 1280 x 1024; the program's windows lie in its top-left quarter.
   void screenshot(const std::string &name) {
-    const char *build = std::getenv("MUNDOSCOPE_BUILD_DIR");
-    if (!build) return;
-    const std::string dir = std::string(build) + "/screenshots";
-    mkdir(dir.c_str(), 0755);
-    const int w = DisplayWidth(d_, DefaultScreen(d_)), h = DisplayHeight(d_, DefaultScreen(d_));
-    std::vector<uint8_t> rgb;
-    ASSERT_TRUE(x11::grab_screen(d_, 0, 0, w, h, &rgb));
-    // The screen is 1280 x 1024; the program's windows lie in its top-left quarter.
-    const int cw = 700, ch = 620;
-    std::vector<uint8_t> crop(static_cast<size_t>(cw) * ch * 3);
-    for (int y = 0; y < ch; ++y)
-      std::copy_n(&rgb[static_cast<size_t>(y) * w * 3], cw * 3, &crop[static_cast<size_t>(y) * cw * 3]);
-    EXPECT_TRUE(x11::write_png(dir + "/" + name, cw, ch, crop.data()));
+    EXPECT_TRUE(runner::save_shot(d_, {0, 0, 700, 620}, name));
   }
   // Gives the window the keyboard and sends it keys through xdotool.
   void keys(Window w, const std::string &xdotool_args) {
@@ -273,7 +183,7 @@ TEST_F(ProgramRun, ViewPanDisplayFileAndClose) {
   // The three buttons lie over the map at y 5 to 28 of the window.
   for (int bx : {5, 85, 165})
     EXPECT_NE(overview_at(bx + 37, 16), pixel(wx + bx + 37, wy + 17)) << "button at " << bx;
-  screenshot("mundoscope-view.png");
+  screenshot("mundoscope-view");
 
   // Hold a press: the marker's two red circles around the view centre.
   const int cx = vx + kViewW / 2, cy = vy + kViewH / 2;
@@ -286,7 +196,7 @@ TEST_F(ProgramRun, ViewPanDisplayFileAndClose) {
     EXPECT_EQ(red, pixel(cx, cy + r));
     EXPECT_EQ(red, pixel(cx, cy - r));
   }
-  screenshot("mundoscope-press.png");
+  screenshot("mundoscope-press");
   // The map does not follow the mouse while the button is held.
   ASSERT_EQ(0, sh("xdotool mousemove " + std::to_string(cx - 10) + " " + std::to_string(cy + 90)));
   ASSERT_EQ(0, sh("xdotool mouseup 1"));
@@ -295,7 +205,7 @@ TEST_F(ProgramRun, ViewPanDisplayFileAndClose) {
   EXPECT_TRUE(wait_for([&] { return x11::window_name(d_, main) == readout; }, 10))
       << x11::window_name(d_, main);
   EXPECT_TRUE(wait_for([&] { return pixel(cx + 10, cy) != red; }, 10));
-  screenshot("mundoscope-after-pan.png");
+  screenshot("mundoscope-after-pan");
 
   // Ctrl+O: the chooser opens in the working folder, where other.jpg lies.
   ASSERT_EQ(0, sh("xdotool mousemove " + std::to_string(cx) + " " + std::to_string(cy)));
@@ -329,7 +239,7 @@ TEST_F(ProgramRun, MissingMapShowsTheAlertAndExitsWithZero) {
   int x, y, w, h;
   ASSERT_TRUE(x11::geometry(d_, alert[0], &x, &y, &w, &h));
   EXPECT_LT(h, 200);  // a small message window, not another main window
-  screenshot("mundoscope-missing-map.png");
+  screenshot("mundoscope-missing-map");
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_TRUE(run.running());  // the alert waits for the user
   keys(alert[0], "key Escape");

@@ -2,19 +2,9 @@
 // window over the main window and gone after about three seconds, the main window closed
 // while the Goto Position dialog is open, and a second start coming back at the view and
 // window geometry the first one was closed at.
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,46 +12,32 @@
 #include <gtest/gtest.h>
 
 #include "fixtures.h"
+#include "program_runner.h"
 #include "x11util.h"
-
-extern char **environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using runner::Clock;
+using runner::click;
+using runner::read_all;
+using runner::rect_of;
+using runner::Rect;
+using runner::wait_geometry;
+using runner::wait_gone;
+using runner::wait_window;
 
 const char *kFirstTitle = "Mundoscope v1.0 - Use mouse 'click and drag' to pan";
 
-std::string read_all(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-bool copy_file(const std::string &from, const std::string &to) {
-  const std::string bytes = read_all(from);
-  if (bytes.empty() || !fixture::write_bytes(to, bytes)) return false;
-  return chmod(to.c_str(), 0755) == 0;
-}
-
-// A bundle laid out as the build lays it out, with a copy of the executable (a link
-// would resolve to the build's own bundle) and generated maps of the real sizes.
+// A bundle with a copy of the viewer and generated maps of the real sizes.
 class Bundle {
  public:
   bool make() {
     root_ = fixture::make_temp_dir("bundle");
-    if (root_.empty()) return false;
-    const std::string app = root_ + "/Mundoscope.app";
-    for (const std::string &d : {app, app + "/Contents", app + "/Contents/Linux",
-                                 app + "/Contents/Resources"})
-      if (mkdir(d.c_str(), 0755) != 0) return false;
-    const char *built = std::getenv("MUNDOSCOPE_BUNDLE_DIR");
-    if (!built) return false;
-    exe_ = app + "/Contents/Linux/mundoscope";
-    res_ = app + "/Contents/Resources/";
-    return copy_file(std::string(built) + "/Contents/Linux/mundoscope", exe_) &&
-           fixture::write_jpeg(res_ + "VisibleEarth.dat", 21600, 10800,
+    runner::BundleCopy copy;
+    if (!runner::copy_bundle(root_, true, &copy)) return false;
+    exe_ = copy.exe;
+    res_ = copy.resources;
+    return fixture::write_jpeg(res_ + "VisibleEarth.dat", 21600, 10800,
                                fixture::flat_rows(21600, 30, 80, 150)) &&
            fixture::write_jpeg(res_ + "VisibleEarth_25.dat", 5400, 2700,
                                fixture::flat_rows(5400, 30, 80, 150));
@@ -76,95 +52,10 @@ class Bundle {
 };
 
 // One run of the program; killed (only this process) if the test leaves it running.
-class ProgramRun {
+class ProgramRun : public runner::Program {
  public:
-  bool start(const Bundle &b) {
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, b.log("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&fa, 2, b.log("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    char *argv[] = {const_cast<char *>(b.exe().c_str()), nullptr};
-    const int rc = posix_spawn(&pid_, b.exe().c_str(), &fa, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&fa);
-    return rc == 0;
-  }
-  // Waits for the exit; returns the exit status, or -1 on a signal or timeout.
-  int wait_exit(double seconds) {
-    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-    while (pid_ > 0 && Clock::now() < end) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = 0;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return -1;
-  }
-  ~ProgramRun() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-
- private:
-  pid_t pid_ = 0;
+  bool start(const Bundle &b) { return Program::start({b.exe()}, b.log("stdout"), b.log("stderr")); }
 };
-
-struct Rect {
-  int x = 0, y = 0, w = 0, h = 0;
-};
-
-// Polls for a viewable top-level window of that name.
-bool wait_window(Display *d, const std::string &name, double seconds, Window *out) {
-  const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-  do {
-    const std::vector<Window> found = x11::find_by_name(d, name);
-    if (!found.empty()) {
-      *out = found.back();
-      return true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  } while (Clock::now() < end);
-  return false;
-}
-
-bool wait_gone(Display *d, const std::string &name, double seconds) {
-  const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-  do {
-    if (x11::find_by_name(d, name).empty()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  } while (Clock::now() < end);
-  return false;
-}
-
-Rect rect_of(Display *d, Window w) {
-  Rect r;
-  x11::geometry(d, w, &r.x, &r.y, &r.w, &r.h);
-  return r;
-}
-
-// Waits until the window stands at that place and size.
-bool wait_geometry(Display *d, Window w, const Rect &want, double seconds) {
-  const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-  do {
-    const Rect r = rect_of(d, w);
-    if (r.x == want.x && r.y == want.y && r.w == want.w && r.h == want.h) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  } while (Clock::now() < end);
-  return false;
-}
-
-// A real pointer click, through the server's input path. No --sync: it waits for the
-// pointer to move, which it never does when it already stands there.
-bool click(int x, int y) {
-  const std::string cmd =
-      "xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1";
-  return std::system(cmd.c_str()) == 0;
-}
 
 // The program's own buttons, relative to the main window.
 void click_zoom_in(const Rect &main) { ASSERT_TRUE(click(main.x + 5 + 37, main.y + 5 + 12)); }
@@ -250,8 +141,8 @@ class ShellProgram : public ::testing::Test {
     *dialog_rect = rect_of(display_, dialog);
     ASSERT_TRUE(x11::request_close(display_, main));
     ASSERT_TRUE(wait_gone(display_, kFirstTitle, 10));
-    EXPECT_FALSE(x11::find_by_name(display_, "Goto Position").empty())
-        << "the dialog should outlive the main window until the watchdog runs";
+    // Whether the dialog is still up at this moment is a race with the watchdog, which may
+    // run at any time within 0.7 s; what counts is that the program ends and saves.
     const auto closed = Clock::now();
     EXPECT_EQ(run->wait_exit(20), 0) << read_all(bundle_.log("stderr"));
     std::printf("ended %.2f s after the main window was closed\n",

@@ -8,24 +8,17 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "e2e_util.h"
 #include "fixtures.h"
+#include "program_runner.h"
 #include "x11util.h"
 
 namespace {
 
-std::string read_all(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using runner::read_all;
 
 bool is_file(const std::string &p) {
   struct stat st;
@@ -38,7 +31,7 @@ TEST(Install, PutsTheBundleToolsAndDesktopEntryWhereADesktopFindsThem) {
   const std::string root = fixture::make_temp_dir("install");
   ASSERT_FALSE(root.empty());
   const std::string prefix = root + "/prefix";
-  ASSERT_EQ(e2e::run({CMAKE_COMMAND, "--install", build, "--prefix", prefix}, root + "/install.txt",
+  ASSERT_EQ(runner::run({CMAKE_COMMAND, "--install", build, "--prefix", prefix}, root + "/install.txt",
                      root + "/install-err.txt"),
             0)
       << read_all(root + "/install-err.txt");
@@ -69,7 +62,7 @@ TEST(Install, PutsTheBundleToolsAndDesktopEntryWhereADesktopFindsThem) {
   // The installed tool fills the installed bundle from a small map...
   const std::string source = root + "/world.jpg";
   ASSERT_TRUE(fixture::write_jpeg(source, 360, 180, fixture::pattern_rows(360)));
-  ASSERT_EQ(e2e::run({prefix + "/bin/mundoscope-prepare", "--quiet", source, app},
+  ASSERT_EQ(runner::run({prefix + "/bin/mundoscope-prepare", "--quiet", source, app},
                      root + "/prepare.txt", root + "/prepare-err.txt"),
             0)
       << read_all(root + "/prepare-err.txt");
@@ -78,10 +71,10 @@ TEST(Install, PutsTheBundleToolsAndDesktopEntryWhereADesktopFindsThem) {
   Display *d = x11::open_display();
   ASSERT_NE(d, nullptr) << "no X display";
   XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
-  e2e::Program viewer;
+  runner::Program viewer;
   ASSERT_TRUE(viewer.start({prefix + "/bin/mundoscope"}, root + "/stdout.txt", root + "/stderr.txt"));
   Window main;
-  EXPECT_TRUE(e2e::wait_window(d, "Mundoscope v1.0 - Use mouse 'click and drag' to pan", 60, &main))
+  EXPECT_TRUE(runner::wait_window(d, "Mundoscope v1.0 - Use mouse 'click and drag' to pan", 60, &main))
       << read_all(root + "/stderr.txt");
   char app_real[PATH_MAX];
   ASSERT_NE(realpath(app.c_str(), app_real), nullptr);

@@ -88,24 +88,11 @@ bool write_claimed_tiff(const std::string &path, uint32_t width, uint32_t height
   return fixture::write_bytes(path, b);
 }
 
+// 32 x 32 in four 16 x 16 tiles.
 bool write_tiled_tiff(const std::string &path) {
-  TIFF *t = TIFFOpen(path.c_str(), "w");
-  if (!t) return false;
-  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 32u);
-  TIFFSetField(t, TIFFTAG_IMAGELENGTH, 32u);
-  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
-  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
-  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(t, TIFFTAG_TILEWIDTH, 16u);
-  TIFFSetField(t, TIFFTAG_TILELENGTH, 16u);
-  std::vector<uint8_t> tile(16 * 16 * 3, 99);
-  bool ok = true;
-  for (uint32_t y = 0; y < 32; y += 16)
-    for (uint32_t x = 0; x < 32; x += 16)
-      ok = ok && TIFFWriteTile(t, tile.data(), x, y, 0, 0) > 0;
-  TIFFClose(t);
-  return ok;
+  fixture::TiffOptions opt;
+  opt.tile = 16;
+  return fixture::write_tiff(path, 32, 32, fixture::flat_rows(32, 99, 99, 99), opt);
 }
 
 fixture::TiffOptions tiff_opts(int bits, int spp, int photometric, int planar = 1) {

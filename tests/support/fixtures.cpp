@@ -1,5 +1,6 @@
 #include "fixtures.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -92,7 +93,12 @@ bool write_tiff(const std::string &path, int width, int height, const RowFn &row
   TIFFSetField(t, TIFFTAG_PHOTOMETRIC, static_cast<uint16_t>(opt.photometric));
   TIFFSetField(t, TIFFTAG_PLANARCONFIG, static_cast<uint16_t>(opt.planar));
   TIFFSetField(t, TIFFTAG_COMPRESSION, static_cast<uint16_t>(opt.compression));
-  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(opt.rows_per_strip));
+  if (opt.tile > 0) {
+    TIFFSetField(t, TIFFTAG_TILEWIDTH, static_cast<uint32_t>(opt.tile));
+    TIFFSetField(t, TIFFTAG_TILELENGTH, static_cast<uint32_t>(opt.tile));
+  } else {
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(opt.rows_per_strip));
+  }
   if (opt.samples_per_pixel == 4 && opt.photometric == PHOTOMETRIC_RGB) {
     uint16_t extra = EXTRASAMPLE_UNASSALPHA;
     TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
@@ -106,30 +112,59 @@ bool write_tiff(const std::string &path, int width, int height, const RowFn &row
   }
   const int spp = opt.samples_per_pixel;
   const int bytes = opt.bits_per_sample / 8 > 0 ? opt.bits_per_sample / 8 : 1;
-  std::vector<uint8_t> rgb(static_cast<size_t>(width) * 3);
-  std::vector<uint8_t> line(static_cast<size_t>(width) * spp * bytes + 16);
-  bool ok = true;
   const int planes = opt.planar == PLANARCONFIG_SEPARATE ? spp : 1;
-  for (int plane = 0; plane < planes && ok; ++plane) {
-    for (int y = 0; y < height && ok; ++y) {
-      rows(y, rgb.data());
-      std::memset(line.data(), 0, line.size());
-      int per_pixel = planes == 1 ? spp : 1;
-      for (int x = 0; x < width; ++x) {
-        for (int c = 0; c < per_pixel; ++c) {
-          int ch = planes == 1 ? c : plane;
-          uint8_t v = rgb[x * 3 + (ch % 3)];
-          size_t at = (static_cast<size_t>(x) * per_pixel + c) * bytes;
-          if (bytes == 2) {
-            uint16_t w16 = static_cast<uint16_t>(v * 257);
-            std::memcpy(&line[at], &w16, 2);
-          } else {
-            line[at] = v;
-          }
+  const int per_pixel = planes == 1 ? spp : 1;
+  const size_t line_bytes = static_cast<size_t>(width) * per_pixel * bytes;
+  std::vector<uint8_t> rgb(static_cast<size_t>(width) * 3);
+  // Row y of `plane` in the file's sample layout.
+  auto make_line = [&](int plane, int y, uint8_t *line) {
+    rows(y, rgb.data());
+    std::memset(line, 0, line_bytes);
+    for (int x = 0; x < width; ++x) {
+      for (int c = 0; c < per_pixel; ++c) {
+        int ch = planes == 1 ? c : plane;
+        uint8_t v = rgb[x * 3 + (ch % 3)];
+        size_t at = (static_cast<size_t>(x) * per_pixel + c) * bytes;
+        if (bytes == 2) {
+          uint16_t w16 = static_cast<uint16_t>(v * 257);
+          std::memcpy(&line[at], &w16, 2);
+        } else {
+          line[at] = v;
         }
       }
-      ok = TIFFWriteScanline(t, line.data(), static_cast<uint32_t>(y),
-                             static_cast<uint16_t>(plane)) == 1;
+    }
+  };
+  bool ok = true;
+  if (opt.tile > 0) {
+    // One band of whole rows at a time, cut into tiles; the parts past the image stay zero.
+    const int ts = opt.tile;
+    const size_t tile_line = static_cast<size_t>(ts) * per_pixel * bytes;
+    std::vector<uint8_t> band(line_bytes * ts);
+    std::vector<uint8_t> tile(tile_line * ts);
+    for (int plane = 0; plane < planes && ok; ++plane) {
+      for (int y0 = 0; y0 < height && ok; y0 += ts) {
+        std::fill(band.begin(), band.end(), 0);
+        for (int y = y0; y < height && y < y0 + ts; ++y)
+          make_line(plane, y, &band[line_bytes * (y - y0)]);
+        for (int x0 = 0; x0 < width && ok; x0 += ts) {
+          std::fill(tile.begin(), tile.end(), 0);
+          const size_t from = static_cast<size_t>(x0) * per_pixel * bytes;
+          const size_t n = std::min(tile_line, line_bytes - from);
+          for (int r = 0; r < ts; ++r)
+            std::memcpy(&tile[tile_line * r], &band[line_bytes * r + from], n);
+          ok = TIFFWriteTile(t, tile.data(), static_cast<uint32_t>(x0), static_cast<uint32_t>(y0),
+                             0, static_cast<uint16_t>(plane)) > 0;
+        }
+      }
+    }
+  } else {
+    std::vector<uint8_t> line(line_bytes + 16);
+    for (int plane = 0; plane < planes && ok; ++plane) {
+      for (int y = 0; y < height && ok; ++y) {
+        make_line(plane, y, line.data());
+        ok = TIFFWriteScanline(t, line.data(), static_cast<uint32_t>(y),
+                               static_cast<uint16_t>(plane)) == 1;
+      }
     }
   }
   TIFFClose(t);

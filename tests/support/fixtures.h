@@ -37,6 +37,7 @@ struct TiffOptions {
   int rows_per_strip = 16;
   bool big_endian = false;   // "MM" instead of "II"
   bool colormap = false;     // with PHOTOMETRIC_PALETTE: write a grey-ramp ColorMap
+  int tile = 0;              // square tiles of this many pixels (a multiple of 16) instead of strips
 };
 // Writes 8-bit samples from `rows` (16-bit files get each sample scaled up).
 bool write_tiff(const std::string &path, int width, int height, const RowFn &rows,

@@ -386,22 +386,11 @@ std::string capture_stderr(const std::string &file, Fn fn) {
   return prep::file_bytes(file);
 }
 
+// 32 x 32 in four 16 x 16 tiles.
 bool write_tiled_tiff(const std::string &p) {
-  TIFF *t = TIFFOpen(p.c_str(), "w");
-  if (!t) return false;
-  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 32u);
-  TIFFSetField(t, TIFFTAG_IMAGELENGTH, 32u);
-  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
-  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
-  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(t, TIFFTAG_TILEWIDTH, 16u);
-  TIFFSetField(t, TIFFTAG_TILELENGTH, 16u);
-  std::vector<uint8_t> tile(16 * 16 * 3, 90);
-  for (uint32_t y = 0; y < 32; y += 16)
-    for (uint32_t x = 0; x < 32; x += 16) TIFFWriteTile(t, tile.data(), x, y, 0, 0);
-  TIFFClose(t);
-  return true;
+  fixture::TiffOptions opt;
+  opt.tile = 16;
+  return fixture::write_tiff(p, 32, 32, fixture::flat_rows(32, 90, 90, 90), opt);
 }
 
 TEST_F(PrepareBundleTest, RefusesUnreadableSourcesInOneLineAndWritesNothing) {

@@ -1,28 +1,69 @@
-#include "e2e_util.h"
+#include "program_runner.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "x11util.h"
 
 extern char **environ;
 
-namespace e2e {
+namespace runner {
 
 static void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-static bool before(Clock::time_point end) { return Clock::now() < end; }
 
 static Clock::time_point after(double seconds) {
   return Clock::now() + std::chrono::duration_cast<Clock::duration>(
                             std::chrono::duration<double>(seconds));
+}
+
+bool wait_for(const std::function<bool()> &pred, double seconds) {
+  const auto end = after(seconds);
+  while (!pred()) {
+    if (Clock::now() >= end) return false;
+    pause_ms(20);
+  }
+  return true;
+}
+
+std::string read_all(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+bool copy_executable(const std::string &from, const std::string &to) {
+  const std::string bytes = read_all(from);
+  if (bytes.empty()) return false;
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return static_cast<bool>(out) && chmod(to.c_str(), 0755) == 0;
+}
+
+bool copy_bundle(const std::string &root, bool with_resources, BundleCopy *out) {
+  const char *built = std::getenv("MUNDOSCOPE_BUNDLE_DIR");
+  char real[PATH_MAX];
+  if (!built || root.empty() || !realpath(root.c_str(), real)) return false;
+  out->app = std::string(real) + "/Mundoscope.app";
+  out->exe = out->app + "/Contents/Linux/mundoscope";
+  out->resources = out->app + "/Contents/Resources/";
+  std::vector<std::string> dirs = {out->app, out->app + "/Contents", out->app + "/Contents/Linux"};
+  if (with_resources) dirs.push_back(out->app + "/Contents/Resources");
+  for (const std::string &d : dirs)
+    if (mkdir(d.c_str(), 0755) != 0) return false;
+  return copy_executable(std::string(built) + "/Contents/Linux/mundoscope", out->exe);
 }
 
 Program::~Program() {
@@ -33,11 +74,17 @@ Program::~Program() {
 }
 
 bool Program::start(const std::vector<std::string> &argv, const std::string &out_file,
-                    const std::string &err_file) {
+                    const std::string &err_file, const std::string &cwd) {
+  if (argv.empty() || pid_ > 0) return false;
+  out_file_ = out_file;
+  err_file_ = err_file;
+  status_ = -1;
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_addopen(&fa, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&fa, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  // In the child only: the test's own working folder stays.
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&fa, cwd.c_str());
   std::vector<char *> args;
   for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
   args.push_back(nullptr);
@@ -47,17 +94,18 @@ bool Program::start(const std::vector<std::string> &argv, const std::string &out
   return rc == 0;
 }
 
+bool Program::running() {
+  if (pid_ <= 0) return false;
+  int status = 0;
+  if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
+  pid_ = 0;
+  status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return false;
+}
+
 int Program::wait_exit(double seconds) {
-  const auto end = after(seconds);
-  while (pid_ > 0 && before(end)) {
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = 0;
-      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    pause_ms(20);
-  }
-  return -1;
+  wait_for([this] { return !running(); }, seconds);
+  return pid_ > 0 ? -1 : status_;
 }
 
 int run(const std::vector<std::string> &argv, const std::string &out_file,
@@ -68,52 +116,43 @@ int run(const std::vector<std::string> &argv, const std::string &out_file,
 }
 
 bool wait_window(Display *d, const std::string &name, double seconds, Window *out) {
-  const auto end = after(seconds);
-  do {
-    const std::vector<Window> found = x11::find_by_name(d, name);
-    if (!found.empty()) {
-      *out = found.back();
-      return true;
-    }
-    pause_ms(20);
-  } while (before(end));
-  return false;
+  return wait_for(
+      [&] {
+        const std::vector<Window> found = x11::find_by_name(d, name);
+        if (found.empty()) return false;
+        *out = found.back();
+        return true;
+      },
+      seconds);
 }
 
 bool wait_gone(Display *d, const std::string &name, double seconds) {
-  const auto end = after(seconds);
-  do {
-    if (x11::find_by_name(d, name).empty()) return true;
-    pause_ms(20);
-  } while (before(end));
-  return false;
+  return wait_for([&] { return x11::find_by_name(d, name).empty(); }, seconds);
 }
 
 bool wait_name(Display *d, Window w, const std::function<bool(const std::string &)> &pred,
                double seconds, std::string *name) {
-  const auto end = after(seconds);
-  do {
-    *name = x11::window_name(d, w);
-    if (pred(*name)) return true;
-    pause_ms(20);
-  } while (before(end));
-  return false;
+  return wait_for(
+      [&] {
+        *name = x11::window_name(d, w);
+        return pred(*name);
+      },
+      seconds);
 }
 
 Rect rect_of(Display *d, Window w) {
   Rect r;
-  x11::geometry(d, w, &r.x, &r.y, &r.w, &r.h);
+  if (!x11::geometry(d, w, &r.x, &r.y, &r.w, &r.h)) r = Rect();
   return r;
 }
 
 bool wait_geometry(Display *d, Window w, const Rect &want, double seconds) {
-  const auto end = after(seconds);
-  do {
-    const Rect r = rect_of(d, w);
-    if (r.x == want.x && r.y == want.y && r.w == want.w && r.h == want.h) return true;
-    pause_ms(20);
-  } while (before(end));
-  return false;
+  return wait_for(
+      [&] {
+        const Rect r = rect_of(d, w);
+        return r.x == want.x && r.y == want.y && r.w == want.w && r.h == want.h;
+      },
+      seconds);
 }
 
 static bool xdotool(const std::string &args) {
@@ -149,23 +188,13 @@ std::vector<uint8_t> grab(Display *d, const Rect &r) {
   return rgb;
 }
 
-int dark_label_pixels(Display *d, const Rect &b) {
-  // The middle of the button, clear of its border and of the focus box inside it.
-  const Rect label{b.x + 8, b.y + 6, b.w - 16, b.h - 12};
-  const std::vector<uint8_t> px = grab(d, label);
-  int dark = 0;
-  for (size_t i = 0; i + 2 < px.size(); i += 3)
-    if (px[i] < 70 && px[i + 1] < 70 && px[i + 2] < 70) ++dark;
-  return dark;
-}
-
-void save_shot(Display *d, const Rect &r, const std::string &name) {
+bool save_shot(Display *d, const Rect &r, const std::string &name) {
   const char *build = std::getenv("MUNDOSCOPE_BUILD_DIR");
-  if (!build) return;
+  if (!build) return true;
   const std::string dir = std::string(build) + "/screenshots";
   mkdir(dir.c_str(), 0755);
   const std::vector<uint8_t> px = grab(d, r);
-  if (!px.empty()) x11::write_png(dir + "/" + name + ".png", r.w, r.h, px.data());
+  return !px.empty() && x11::write_png(dir + "/" + name + ".png", r.w, r.h, px.data());
 }
 
-}  // namespace e2e
+}  // namespace runner
