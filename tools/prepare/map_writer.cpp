@@ -29,29 +29,10 @@ static void jpeg_sink_error_exit(j_common_ptr cinfo) {
   longjmp(sink->jump, 1);
 }
 
-// libtiff reports write errors through its error handler; while this writer calls it,
-// the message is kept for the one-line error instead of being printed.
-static char tiff_message[256];
-
-static void keep_tiff_message(const char *module, const char *fmt, va_list ap) {
-  char text[200];
-  std::vsnprintf(text, sizeof text, fmt, ap);
-  std::snprintf(tiff_message, sizeof tiff_message, "%s%s%s", module ? module : "",
-                module ? ": " : "", text);
-}
-
-namespace {
-struct TiffMessageTrap {
-  TiffMessageTrap() : old_(TIFFSetErrorHandler(keep_tiff_message)) { tiff_message[0] = '\0'; }
-  ~TiffMessageTrap() { TIFFSetErrorHandler(old_); }
-  TIFFErrorHandler old_;
-};
-}  // namespace
-
 // The reason of a failed libtiff call: the system's, else libtiff's own message.
 static const char *tiff_failure(int saved_errno) {
   if (saved_errno) return std::strerror(saved_errno);
-  return tiff_message[0] ? tiff_message : "libtiff write failed";
+  return TiffMessageTrap::message("libtiff write failed");
 }
 
 const char *map_compression_name(int compression) {

@@ -14,28 +14,14 @@
 
 enum { STRIP_ROWS_FOR_VIEWER = 64 };
 
-// libtiff's messages for the probe are kept for the one-line reason instead of being
-// printed; the handlers are put back before returning.
-static char tiff_message[512];
-
-static void keep_tiff_message(const char *module, const char *fmt, va_list ap) {
-  char text[400];
-  std::vsnprintf(text, sizeof text, fmt, ap);
-  std::snprintf(tiff_message, sizeof tiff_message, "%s%s%s", module ? module : "",
-                module ? ": " : "", text);
-}
-
-static void ignore_tiff_warning(const char *, const char *, va_list) {}
-
 static int probe_tiff(const char *path, SourceInfo *info, PrepareError *err) {
-  tiff_message[0] = '\0';
-  TIFFErrorHandler old_error = TIFFSetErrorHandler(keep_tiff_message);
-  TIFFErrorHandler old_warning = TIFFSetWarningHandler(ignore_tiff_warning);
+  // libtiff's own messages become the one-line reason instead of being printed.
+  TiffMessageTrap trap(true);
   TIFF *t = TIFFOpen(path, "r");
   int status = 0;
   if (!t) {
     status = prepare_fail(err, "cannot read %s: not a readable TIFF (%s)", path,
-                          tiff_message[0] ? tiff_message : "libtiff refused it");
+                          TiffMessageTrap::message("libtiff refused it"));
   } else {
     uint32_t w = 0, h = 0, rps = 0;
     uint16_t bits = 0, spp = 0, photometric = 0, planar = PLANARCONFIG_CONTIG, compression = 0;
@@ -64,8 +50,6 @@ static int probe_tiff(const char *path, SourceInfo *info, PrepareError *err) {
       status = prepare_fail(err, "cannot read %s: a tiled TIFF; only strip TIFFs are read", path);
     TIFFClose(t);
   }
-  TIFFSetErrorHandler(old_error);
-  TIFFSetWarningHandler(old_warning);
   return status;
 }
 
