@@ -61,31 +61,16 @@ static int float_to_int_clamped(float v) {
   return static_cast<int>(v);
 }
 
-static int int_clamped(long long v) {
-  if (v > INT_MAX) return INT_MAX;
-  if (v < INT_MIN) return INT_MIN;
-  return static_cast<int>(v);
-}
-
-// One axis: the typed value or, without one, the current view centre, minus the offset
-// from the stored position to the view centre at this level.
+// One axis: the typed value minus the offset from the stored position to the view
+// centre at this level. Without a value the coordinate stays at cur.
 static int axis_position(const char *text, float span, double half, long long extent, int level,
                          int cur) {
+  float deg;
+  if (!read_degrees(text, &deg)) return cur;
   const long long f = ZoomFactor[level];
   long long offset = (extent * f) / 2;
   if (level == 3) offset -= extent / 4;
   if (level == 4) offset -= extent + extent / 4;
-
-  float deg;
-  if (!read_degrees(text, &deg)) {
-    // The current centre by the view origin rule; subtracting the offset again gives
-    // back the stored position exactly, so this coordinate does not move.
-    long long origin = cur;
-    if (level == 3) origin = cur - extent / 4;
-    if (level == 4) origin = (cur - extent) - extent / 4;
-    const long long centre = origin + (extent * f) / 2;
-    return int_clamped(centre - offset);
-  }
   const float target = degrees_to_pixel(deg, span, half);
   return float_to_int_clamped(target - static_cast<float>(offset));
 }
