@@ -114,7 +114,7 @@ std::vector<uint8_t> resample_file(const std::string &source, const std::string 
   PrepareError err;
   prepare_error_clear(&err);
   if (map_writer_open(&mw, out_path.c_str(), dw, dh, &enc, &err) == 0) {
-    if (prepare_full_map(src, &mw, 0, nullptr, &err) == 0 && map_writer_finish(&mw, &err) == 0) {
+    if (prepare_full_map(src, source.c_str(), &mw, 0, nullptr, &err) == 0 && map_writer_finish(&mw, &err) == 0) {
       int w = 0, h = 0;
       result = prep::read_map(mw.file.temp_path, &w, &h);
       if (w != dw || h != dh) result.clear();
@@ -454,6 +454,68 @@ TEST_F(PrepareBundleTest, RefusesUnreadableSourcesInOneLineAndWritesNothing) {
     EXPECT_EQ(std::strchr(err.text, '\n'), nullptr) << err.text;
     EXPECT_EQ(printed, "") << "the libraries' own messages are folded into the one line";
     EXPECT_FALSE(prep::exists(path("Test.app")));
+  }
+}
+
+// The source with the bytes of its second TIFF strip overwritten, which no decoder accepts.
+bool damage_second_strip(const std::string &p) {
+  TIFF *t = TIFFOpen(p.c_str(), "r");
+  if (!t) return false;
+  uint64_t *offsets = nullptr, *sizes = nullptr;
+  const bool found = TIFFGetField(t, TIFFTAG_STRIPOFFSETS, &offsets) == 1 &&
+                     TIFFGetField(t, TIFFTAG_STRIPBYTECOUNTS, &sizes) == 1 && TIFFNumberOfStrips(t) > 2;
+  const uint64_t offset = found ? offsets[1] : 0, size = found ? sizes[1] : 0;
+  TIFFClose(t);
+  std::string bytes = prep::file_bytes(p);
+  if (!found || offset + size > bytes.size()) return false;
+  std::fill(bytes.begin() + static_cast<long>(offset), bytes.begin() + static_cast<long>(offset + size), '\xFF');
+  return fixture::write_bytes(p, bytes);
+}
+
+// The image source reads what it cannot decode as grey, so that the viewer goes on; the
+// tool must not turn that into a map and report success.
+TEST_F(PrepareBundleTest, RefusesDamagedImageDataAndWritesNothing) {
+  struct Case {
+    const char *name;
+    SourceKind kind;
+    int width, height;  // 128 x 80 is copied, and damage shows when the overview reads it
+  };
+  const std::array<Case, 4> cases = {{
+      {"truncated JPEG, resampled", JPEG_BASELINE, 96, 60},
+      {"truncated JPEG, copied", JPEG_BASELINE, 128, 80},
+      {"Deflate TIFF with a broken strip, resampled", TIFF_DEFLATE_16, 96, 60},
+      {"Deflate TIFF with a broken strip, copied", TIFF_DEFLATE_16, 128, 80},
+  }};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    fixture::remove_tree(path("Test.app"));
+    const std::string source = write_source(c.kind, c.width, c.height);
+    ASSERT_FALSE(source.empty());
+    if (c.kind == JPEG_BASELINE) {
+      const std::string bytes = prep::file_bytes(source);
+      ASSERT_TRUE(fixture::write_bytes(source, bytes.substr(0, bytes.size() * 6 / 10)));
+    } else {
+      ASSERT_TRUE(damage_second_strip(source));
+    }
+    PrepareOptions opt;
+    prepare_options_init(&opt);
+    opt.full_width = 128;
+    opt.full_height = 80;
+    PrepareReport report;
+    PrepareError err;
+    prepare_error_clear(&err);
+    int status = -1;
+    const std::string printed = capture_stderr(path("stderr.txt"), [&] {
+      status = prepare_bundle(source.c_str(), path("Test.app").c_str(), &opt, &report, &err);
+    });
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(std::strstr(err.text, "damaged"), nullptr) << err.text;
+    EXPECT_NE(std::strstr(err.text, source.c_str()), nullptr) << err.text;
+    EXPECT_EQ(std::strchr(err.text, '\n'), nullptr) << err.text;
+    if (c.kind != JPEG_BASELINE) {
+      EXPECT_EQ(printed, "") << "libtiff's message is in the one line";
+    }
+    EXPECT_EQ(prep::list_dir(resources()), std::set<std::string>{});
   }
 }
 

@@ -10,6 +10,7 @@
 
 #include "graticule.h"
 #include "image_source.h"
+#include "jpeg_reader.h"
 #include "resample.h"
 
 static_assert(int(MAP_FORMAT_TIFF) == int(IMAGE_KIND_TIFF) && int(MAP_FORMAT_JPEG) == int(IMAGE_KIND_JPEG),
@@ -79,14 +80,51 @@ MapEncoding prepare_encoding(const SourceInfo *info, const PrepareOptions *opt) 
   return enc;
 }
 
+// The image source reads a row it cannot decode as grey and goes on, as a viewer should;
+// a map made of such rows would be wrong without a word. A pass over a source watches for
+// it: a libtiff error (kept here instead of printed), or a libjpeg warning (truncated or
+// corrupt data), fatal error or restart (the passes only read forwards).
+class DamageWatch {
+ public:
+  explicit DamageWatch(ImageSource *src)
+      : jpeg_(src->kind == IMAGE_KIND_JPEG ? src->jpeg : nullptr),
+        warnings_(jpeg_ ? jpeg_->err.pub.num_warnings : 0),
+        fatal_errors_(jpeg_ ? jpeg_->fatal_errors : 0),
+        restarts_(jpeg_ ? jpeg_->restarts : 0) {}
+
+  // Call right after reading, before any write: a TIFF writer's trap clears the message.
+  // Returns 0, or 1 with err set.
+  int check(const char *path, int row, PrepareError *err) {
+    const char *tiff_error = TiffMessageTrap::message(nullptr);
+    if (tiff_error)
+      return prepare_fail(err, "cannot read %s: damaged image data near row %d (%s)", path, row,
+                          tiff_error);
+    if (jpeg_ && (jpeg_->broken || jpeg_->fatal_errors != fatal_errors_ ||
+                  jpeg_->restarts != restarts_ || jpeg_->err.pub.num_warnings != warnings_)) {
+      char text[JMSG_LENGTH_MAX] = "libjpeg failed";
+      if (jpeg_->err.pub.msg_code != 0)
+        (*jpeg_->err.pub.format_message)(reinterpret_cast<j_common_ptr>(&jpeg_->cinfo), text);
+      return prepare_fail(err, "cannot read %s: damaged or truncated image data near row %d (%s)",
+                          path, row, text);
+    }
+    return 0;
+  }
+
+ private:
+  TiffMessageTrap trap_;
+  JpegState *jpeg_;
+  long warnings_;
+  uint32_t fatal_errors_, restarts_;
+};
+
 static void limit_row_store(ImageSource *src, uint32_t bytes) {
   if (bytes == 0) return;
   src->soft_limit = bytes;
   src->hard_limit = bytes;
 }
 
-int prepare_full_map(ImageSource *src, MapWriter *out, int graticule, Progress *progress,
-                     PrepareError *err) {
+int prepare_full_map(ImageSource *src, const char *source_name, MapWriter *out, int graticule,
+                     Progress *progress, PrepareError *err) {
   Resampler rs;
   if (resampler_init(&rs, src, out->width, out->height))
     return prepare_fail(err, "out of memory for a %d x %d map", out->width, out->height);
@@ -96,9 +134,11 @@ int prepare_full_map(ImageSource *src, MapWriter *out, int graticule, Progress *
   } catch (const std::bad_alloc &) {
     return prepare_fail(err, "out of memory for a %d x %d map", out->width, out->height);
   }
+  DamageWatch watch(src);
   for (int y = 0; y < out->height; ++y) {
     if (resampler_next_row(&rs, row.data()))
       return prepare_fail(err, "out of memory reading the source at row %d", y);
+    if (watch.check(source_name, rs.yt.first[y] + rs.yt.count[y] - 1, err)) return 1;
     if (graticule) graticule_draw_row(row.data(), out->width, out->height, y);
     if (map_writer_write_row(out, row.data(), err)) return 1;
     if (progress) progress_update(progress, y + 1);
@@ -130,6 +170,7 @@ int prepare_overview(const char *full_path, MapWriter *out, uint32_t row_store_b
   src->out_cap_width = out->width;
   src->out_cap_height = band;
   int status = 0;
+  DamageWatch watch(src);
   for (int row = 0; row < out->height && status == 0; row += band) {
     const int h = out->height - row < band ? out->height - row : band;
     src->pos_x = 0;
@@ -139,6 +180,7 @@ int prepare_overview(const char *full_path, MapWriter *out, uint32_t row_store_b
       status = prepare_fail(err, "out of memory sampling %s at row %d", full_path, row * f);
       break;
     }
+    status = watch.check(full_path, row * f, err);
     for (int k = 0; k < h && status == 0; ++k)
       status = map_writer_write_row(out, picture + static_cast<size_t>(k) * out->width * 3, err);
     if (progress) progress_update(progress, row + h);
@@ -217,7 +259,7 @@ static int write_full_map(const char *source, const char *path, const PrepareOpt
   if (status == 0) {
     progress_begin(&progress, opt->progress, opt->progress_terminal, "VisibleEarth.dat", "rows",
                    opt->full_height);
-    status = prepare_full_map(src, full, opt->graticule, &progress, err);
+    status = prepare_full_map(src, source, full, opt->graticule, &progress, err);
     if (status == 0) status = map_writer_finish(full, err);
     progress_end(&progress, status == 0);
   }
@@ -260,7 +302,9 @@ int prepare_bundle(const char *source, const char *bundle, const PrepareOptions 
     Progress progress;
     progress_begin(&progress, opt->progress, opt->progress_terminal, "VisibleEarth_25.dat", "rows",
                    opt->full_height / f);
-    status = prepare_overview(full.file.temp_path, &overview, opt->row_store_bytes, &progress, err);
+    // A copy is the source byte for byte: read from there, damage is reported by its name.
+    status = prepare_overview(report->copied ? source : full.file.temp_path, &overview,
+                              opt->row_store_bytes, &progress, err);
     if (status == 0) status = map_writer_finish(&overview, err);
     progress_end(&progress, status == 0);
   }

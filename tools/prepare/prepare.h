@@ -63,14 +63,16 @@ int prepare_can_copy(const SourceInfo *info, const PrepareOptions *opt);
 MapEncoding prepare_encoding(const SourceInfo *info, const PrepareOptions *opt);
 
 // Writes every row of `out` from `src`, resampled to out's size (bilinear when
-// enlarging, area average when reducing), with the graticule if asked. Returns 0, or 1
-// with err set; `out` is left for the caller to finish or discard.
-int prepare_full_map(ImageSource *src, MapWriter *out, int graticule, Progress *progress,
-                     PrepareError *err);
+// enlarging, area average when reducing), with the graticule if asked. A source row the
+// image source could not decode (damaged or truncated data) fails the pass, with
+// source_name in the message. Returns 0, or 1 with err set; `out` is left for the caller
+// to finish or discard.
+int prepare_full_map(ImageSource *src, const char *source_name, MapWriter *out, int graticule,
+                     Progress *progress, PrepareError *err);
 
 // Writes the overview into `out` (a quarter of the full map's size each way) by opening
-// the full map at full_path and sampling it with factor 4, a band of rows per call.
-// Returns 0, or 1 with err set.
+// the full map at full_path and sampling it with factor 4, a band of rows per call. A
+// damaged full map fails as in prepare_full_map. Returns 0, or 1 with err set.
 int prepare_overview(const char *full_path, MapWriter *out, uint32_t row_store_bytes,
                      Progress *progress, PrepareError *err);
 
