@@ -386,6 +386,25 @@ std::string capture_stderr(const std::string &file, Fn fn) {
   return prep::file_bytes(file);
 }
 
+// Prepares `bundle` from `source`, which must be refused: status 1 and a one-line reason
+// that names the source and contains `reason`. Returns what was printed on stderr meanwhile.
+std::string expect_refused(const std::string &source, const std::string &bundle,
+                           const PrepareOptions &opt, const char *reason,
+                           const std::string &stderr_file) {
+  PrepareReport report;
+  PrepareError err;
+  prepare_error_clear(&err);
+  int status = -1;
+  const std::string printed = capture_stderr(stderr_file, [&] {
+    status = prepare_bundle(source.c_str(), bundle.c_str(), &opt, &report, &err);
+  });
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(std::strstr(err.text, reason), nullptr) << err.text;
+  EXPECT_NE(std::strstr(err.text, source.c_str()), nullptr) << err.text;
+  EXPECT_EQ(std::strchr(err.text, '\n'), nullptr) << err.text;
+  return printed;
+}
+
 // 32 x 32 in four 16 x 16 tiles.
 bool write_tiled_tiff(const std::string &p) {
   fixture::TiffOptions opt;
@@ -441,17 +460,8 @@ TEST_F(PrepareBundleTest, RefusesUnreadableSourcesInOneLineAndWritesNothing) {
     c.make(source);
     PrepareOptions opt;
     prepare_options_init(&opt);
-    PrepareReport report;
-    PrepareError err;
-    prepare_error_clear(&err);
-    int status = -1;
-    const std::string printed = capture_stderr(path("stderr.txt"), [&] {
-      status = prepare_bundle(source.c_str(), path("Test.app").c_str(), &opt, &report, &err);
-    });
-    EXPECT_EQ(status, 1);
-    EXPECT_NE(std::strstr(err.text, c.reason), nullptr) << err.text;
-    EXPECT_NE(std::strstr(err.text, source.c_str()), nullptr) << err.text;
-    EXPECT_EQ(std::strchr(err.text, '\n'), nullptr) << err.text;
+    const std::string printed =
+        expect_refused(source, path("Test.app"), opt, c.reason, path("stderr.txt"));
     EXPECT_EQ(printed, "") << "the libraries' own messages are folded into the one line";
     EXPECT_FALSE(prep::exists(path("Test.app")));
   }
@@ -501,17 +511,8 @@ TEST_F(PrepareBundleTest, RefusesDamagedImageDataAndWritesNothing) {
     prepare_options_init(&opt);
     opt.full_width = 128;
     opt.full_height = 80;
-    PrepareReport report;
-    PrepareError err;
-    prepare_error_clear(&err);
-    int status = -1;
-    const std::string printed = capture_stderr(path("stderr.txt"), [&] {
-      status = prepare_bundle(source.c_str(), path("Test.app").c_str(), &opt, &report, &err);
-    });
-    EXPECT_EQ(status, 1);
-    EXPECT_NE(std::strstr(err.text, "damaged"), nullptr) << err.text;
-    EXPECT_NE(std::strstr(err.text, source.c_str()), nullptr) << err.text;
-    EXPECT_EQ(std::strchr(err.text, '\n'), nullptr) << err.text;
+    const std::string printed =
+        expect_refused(source, path("Test.app"), opt, "damaged", path("stderr.txt"));
     if (c.kind != JPEG_BASELINE) {
       EXPECT_EQ(printed, "") << "libtiff's message is in the one line";
     }
